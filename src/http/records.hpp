@@ -162,6 +162,12 @@ template <class T> struct Schema<std::optional<T>> {
 
 template <class T> json::value default_json(const T& v) { return json::value_from(v); }
 inline json::value default_json(const TextMapping& v) { return v.values; }
+template <class T> json::value default_json(const std::optional<T>& v);
+template <class T> json::value default_json(const std::vector<T>& v) {
+  json::array out;
+  for (const auto& item : v) out.push_back(default_json(item));
+  return out;
+}
 template <class T> json::value default_json(const std::optional<T>& v) { return v ? default_json(*v) : json::value(nullptr); }
 
 template <class Record>

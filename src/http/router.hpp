@@ -65,9 +65,9 @@ struct Route {
   std::string name;  // handler name, the route's operationId
   Handler handler;
   Returns result;
-  std::vector<ParamSpec> params;  // path segments not listed here are text
-  std::optional<BodySpec> body;
-  std::string description;
+  std::vector<ParamSpec> params = {};  // path segments not listed here are text
+  std::optional<BodySpec> body = {};
+  std::string description = {};
 };
 
 // A request after validation, as a handler sees it.
