@@ -129,7 +129,7 @@ bool version_newer(std::string_view latest, std::string_view current) {
   return a->size() > b->size();
 }
 
-bool version_newer(const json::value& latest, const json::value& current) {
+bool version_newer_value(const json::value& latest, const json::value& current) {
   require_text(latest, "latest", false);
   require_text(current, "current", false);
   return version_newer(std::string_view(latest.get_string()), std::string_view(current.get_string()));

@@ -37,7 +37,8 @@ const RunningInterpreter& installation_runtime();
 // dot-separated integers one by one (a longer list wins a tie). Any segment
 // that is no integer ("3rc1", "", "0+local") makes the answer false.
 bool version_newer(std::string_view latest, std::string_view current);
-bool version_newer(const boost::json::value& latest, const boost::json::value& current);
+// The same for JSON values; anything but two strings is a TypeError.
+bool version_newer_value(const boost::json::value& latest, const boost::json::value& current);
 
 // True when the interpreter version satisfies the requires-python specifier
 // set, and also when that cannot be decided (no specifier, unparsable input,

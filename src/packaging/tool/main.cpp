@@ -88,7 +88,7 @@ json::value handle(const json::object& request) {
     if (!w) throw RequestError(w.error());
     return wheel_result(*w);
   }
-  if (op == "version_newer") return pk::version_newer(arg(request, "latest"), arg(request, "current"));
+  if (op == "version_newer") return pk::version_newer_value(arg(request, "latest"), arg(request, "current"));
   if (op == "python_satisfies_requires")
     return pk::python_satisfies_requires(arg(request, "requires_python"), arg(request, "python_version"));
   if (op == "release_has_compatible_wheel") {
