@@ -8,7 +8,7 @@ packages=(
   libboost1.81-all-dev libboost-json1.81-dev libboost-url1.81-dev
   libspdlog-dev libcli11-dev libsqlite3-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 curl wrk
+  python3 python3-packaging clang curl wrk
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "packaging/release.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "packaging/interpreter.hpp"
@@ -135,30 +136,57 @@ bool version_newer_value(const json::value& latest, const json::value& current) 
   return version_newer(std::string_view(latest.get_string()), std::string_view(current.get_string()));
 }
 
-bool python_satisfies_requires(const json::value& requires_python, const json::value& python_version,
-                               const RunningInterpreter& running) {
-  require_text(requires_python, "requires_python", true);
-  require_text(python_version, "python_version", true);
-  if (requires_python.is_null() || requires_python.get_string().empty()) return true;
+namespace {
 
-  std::optional<std::string> version;
-  if (python_version.is_string() && !python_version.get_string().empty())
-    version = std::string(python_version.get_string());
-  else if (running.python_version)
-    version = running.python_version();
-  if (!version) return true;  // cannot be decided: assume compatible
+// Decides requires-python for one interpreter version. The version is resolved
+// and parsed once, and each specifier text once, however many files share it.
+class RequiresPythonCheck {
+ public:
+  RequiresPythonCheck(const json::value& python_version, const RunningInterpreter& running)
+      : python_version_(python_version), running_(running) {}
 
-  const auto parsed = parse_version(*version);
-  const auto set = SpecifierSet::parse(std::string_view(requires_python.get_string()));
-  if (!parsed || !set) return true;
-  return set->contains(*parsed);
-}
+  bool operator()(const json::value& requires_python) {
+    require_text(requires_python, "requires_python", true);
+    if (requires_python.is_null() || requires_python.get_string().empty()) return true;
+    const Version* version = interpreter_version();
+    if (!version) return true;  // cannot be decided: assume compatible
+    const std::string_view spec = requires_python.get_string();
+    if (auto it = seen_.find(spec); it != seen_.end()) return it->second;
+    const auto set = SpecifierSet::parse(spec);
+    const bool ok = !set || set->contains(*version);
+    seen_.emplace(std::string(spec), ok);
+    return ok;
+  }
 
-bool release_has_compatible_wheel(const json::value& release_files, const TagSet* supported_tags,
-                                  const json::value& python_version, const RunningInterpreter& running) {
+ private:
+  const Version* interpreter_version() {
+    if (!resolved_) {
+      resolved_ = true;
+      std::optional<std::string> text;
+      if (python_version_.is_string() && !python_version_.get_string().empty())
+        text = std::string(python_version_.get_string());
+      else if (running_.python_version)
+        text = running_.python_version();
+      if (text)
+        if (auto parsed = parse_version(*text)) version_ = std::move(parsed).value();
+    }
+    return version_ ? &*version_ : nullptr;
+  }
+
+  struct Hash : std::hash<std::string_view> {
+    using is_transparent = void;
+  };
+  const json::value& python_version_;
+  const RunningInterpreter& running_;
+  bool resolved_ = false;
+  std::optional<Version> version_;
+  std::unordered_map<std::string, bool, Hash, std::equal_to<>> seen_;
+};
+
+bool has_compatible_wheel(const json::value& release_files, const TagSet* supported_tags,
+                          RequiresPythonCheck& satisfies, const RunningInterpreter& running) {
   if (!release_files.is_null() && !release_files.is_array())
     throw TypeError(std::string("release_files must be a list or None, not ") + type_name(release_files));
-  require_text(python_version, "python_version", true);
   static const json::array no_files;
   const json::array& files = release_files.is_array() ? release_files.get_array() : no_files;
 
@@ -177,7 +205,7 @@ bool release_has_compatible_wheel(const json::value& release_files, const TagSet
     if (truthy(member(*o, "yanked"))) continue;
     const json::value& type = member(*o, "packagetype");
     if (!type.is_string() || type.get_string() != "bdist_wheel") continue;
-    if (!python_satisfies_requires(member(*o, "requires_python"), python_version, running)) continue;
+    if (!satisfies(member(*o, "requires_python"))) continue;
     const json::value& name = member(*o, "filename");
     if (!name.is_string()) continue;  // the text form of any other value never ends with ".whl"
     const std::string_view filename = name.get_string();
@@ -188,6 +216,25 @@ bool release_has_compatible_wheel(const json::value& release_files, const TagSet
       if (tags->contains(tag)) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool python_satisfies_requires(const json::value& requires_python, const json::value& python_version,
+                               const RunningInterpreter& running) {
+  require_text(requires_python, "requires_python", true);
+  require_text(python_version, "python_version", true);
+  RequiresPythonCheck check(python_version, running);
+  return check(requires_python);
+}
+
+bool release_has_compatible_wheel(const json::value& release_files, const TagSet* supported_tags,
+                                  const json::value& python_version, const RunningInterpreter& running) {
+  if (!release_files.is_null() && !release_files.is_array())
+    throw TypeError(std::string("release_files must be a list or None, not ") + type_name(release_files));
+  require_text(python_version, "python_version", true);
+  RequiresPythonCheck check(python_version, running);
+  return has_compatible_wheel(release_files, supported_tags, check, running);
 }
 
 std::optional<std::string> latest_compatible_release_version(const json::value& pypi_data, const TagSet* supported_tags,
@@ -206,12 +253,13 @@ std::optional<std::string> latest_compatible_release_version(const json::value& 
     if (own_tags && !own_tags->empty()) supported_tags = &*own_tags;
   }
 
+  RequiresPythonCheck check(python_version, running);
   std::optional<Version> best;
   std::optional<std::string> best_key;
   for (const auto& [key, files] : releases.get_object()) {
     auto version = parse_version(key);
     if (!version) continue;
-    if (!release_has_compatible_wheel(files, supported_tags, python_version, running)) continue;
+    if (!has_compatible_wheel(files, supported_tags, check, running)) continue;
     // Of equal versions the later key wins, as a stable ascending sort would leave it last.
     if (!best || *version >= *best) {
       best = std::move(version).value();

@@ -211,22 +211,22 @@ Result<Version> parse_version(std::string_view s) {
 
 std::string Version::base_version() const {
   std::string out;
-  if (epoch != "0") out += epoch + "!";
+  if (epoch != "0") out.append(epoch).append("!");
   out += join(release, release.size());
   return out;
 }
 
 std::string Version::canonical(bool strip_trailing_zero) const {
   std::string out;
-  if (epoch != "0") out += epoch + "!";
+  if (epoch != "0") out.append(epoch).append("!");
   std::size_t count = release.size();
   if (strip_trailing_zero)
     while (count > 1 && release[count - 1] == "0") --count;
   out += join(release, count);
-  if (pre) out += pre->label + pre->number;
-  if (post) out += ".post" + *post;
-  if (dev) out += ".dev" + *dev;
-  if (has_local()) out += "+" + local_str();
+  if (pre) out.append(pre->label).append(pre->number);
+  if (post) out.append(".post").append(*post);
+  if (dev) out.append(".dev").append(*dev);
+  if (has_local()) out.append("+").append(local_str());
   return out;
 }
 
