@@ -5,6 +5,7 @@
 #include "components/config/config.hpp"
 #include "components/guardrails/guardrails.hpp"
 #include "components/heartbeat/heartbeat.hpp"
+#include "components/memory/memory.hpp"
 #include "components/models/model_router.hpp"
 #include "components/scheduler/scheduler.hpp"
 #include "components/tools/tool_registry.hpp"
@@ -20,6 +21,7 @@ struct AppState {
   std::shared_ptr<config::OstrelConfig> config;
   std::shared_ptr<guardrails::Guardrails> guardrails;
   std::shared_ptr<heartbeat::Heartbeat> heartbeat;
+  std::shared_ptr<memory::MemoryStore> memory;
   std::shared_ptr<models::ModelRouter> model_router;
   std::shared_ptr<scheduler::Scheduler> scheduler;
   std::shared_ptr<tools::ToolRegistry> tool_registry;

@@ -28,6 +28,31 @@ struct Row {
 // The main router's routes, in registration order.
 const std::vector<Row> kPromised = {
     {"GET", "/status", "get_status"},
+    {"GET", "/guardrails", "get_guardrails"},
+    {"PUT", "/guardrails/tier", "set_tier"},
+    {"PUT", "/guardrails/override", "set_tool_override"},
+    {"GET", "/approvals", "get_pending_approvals"},
+    {"POST", "/approvals/resolve", "resolve_approval"},
+    {"GET", "/audit", "get_audit_log"},
+    {"GET", "/conversations", "list_conversations"},
+    {"DELETE", "/conversations/{conv_id}", "delete_conversation"},
+    {"PATCH", "/conversations/{conv_id}", "rename_conversation"},
+    {"GET", "/conversations/{conv_id}/messages", "get_messages"},
+    {"POST", "/conversations/cleanup", "cleanup_conversations"},
+    {"GET", "/plans", "list_plans"},
+    {"POST", "/plans", "create_plan"},
+    {"GET", "/plans/active", "get_active_plan"},
+    {"GET", "/plans/{plan_id}", "get_plan"},
+    {"PUT", "/plans/{plan_id}/status", "update_plan_status"},
+    {"PUT", "/plans/{plan_id}/steps/{step_index}", "update_plan_step"},
+    {"DELETE", "/plans/{plan_id}", "delete_plan"},
+    {"GET", "/memory/stats", "get_memory_stats"},
+    {"GET", "/memory/facts", "get_facts"},
+    {"DELETE", "/memory/facts/{fact_id}", "delete_fact"},
+    {"GET", "/memory/goals", "get_goals"},
+    {"GET", "/memory/goals/active", "get_active_goals"},
+    {"GET", "/conversations/{conv_id}/summary", "get_conversation_summary"},
+    {"GET", "/conversations/{conv_id}/checkpoints", "get_checkpoints"},
 };
 
 http::Router main_router() {

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 
 namespace ostrel::gateway {
 namespace {
@@ -16,9 +17,16 @@ namespace json = boost::json;
 
 struct FakeAgent : agent::Agent {
   bool key_configured() const override { return true; }
+  agent::ConversationStore& conversation() override { throw std::logic_error("not used by /status"); }
+  agent::Planner& planner() override { throw std::logic_error("not used by /status"); }
 };
 struct FakeGuardrails : guardrails::Guardrails {
   json::value get_status() override { return json::object{{"tier", "balanced"}}; }
+  guardrails::Tier tier() const override { return guardrails::Tier::balanced(); }
+  void set_tier(guardrails::Tier) override {}
+  json::array pending_approvals() override { return {}; }
+  bool resolve_approval(const std::string&, bool) override { return false; }
+  guardrails::AuditLog& audit() override { throw std::logic_error("not used by /status"); }
 };
 struct FakeTools : tools::ToolRegistry {
   json::value list_tools() override { return json::array{json::object{{"name", "shell"}}}; }
