@@ -22,6 +22,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,11 +116,18 @@ int main(int argc, char** argv) {
     server_options.allowed_origins = opts.allow_origins;
     if (token) server_options.access_token = token->value;
 
-    http::Server server(std::move(server_options), app);
-    std::cout << "Ostrel gateway " << kVersion << kBuildTag << " serving " << server.url() << " ("
+    std::optional<http::Server> server;
+    try {
+      server.emplace(std::move(server_options), app);
+    } catch (const boost::system::system_error& e) {
+      std::cerr << "ostrel-gateway: cannot listen on " << opts.host << " port " << opts.port << ": "
+                << e.code().message() << "\n";
+      return 1;
+    }
+    std::cout << "Ostrel gateway " << kVersion << kBuildTag << " serving " << server->url() << " ("
               << (token ? "access token in " + token->file.string() : std::string("no access token: --no-auth"))
               << ")" << std::endl;
-    server.run();
+    server->run();
     blocking_pool.join();
   } catch (const std::exception& e) {
     std::cerr << "ostrel-gateway: " << e.what() << "\n";
