@@ -10,6 +10,7 @@
 #include "components/scheduler/scheduler.hpp"
 #include "components/tools/tool_registry.hpp"
 #include "components/workers/worker_pool.hpp"
+#include "gateway/live_update_sender.hpp"
 
 #include <functional>
 #include <memory>
@@ -26,6 +27,11 @@ struct AppState {
   std::shared_ptr<scheduler::Scheduler> scheduler;
   std::shared_ptr<tools::ToolRegistry> tool_registry;
   std::shared_ptr<workers::WorkerPool> worker_pool;
+
+  // Not a service of the state table: the gateway-wide live-update channel to the connected
+  // user interfaces (the WebSocket hub at /ws), reached by handlers that announce a change.
+  // Null when nothing listens; a broadcast is then simply not sent.
+  std::shared_ptr<LiveUpdateSender> live_updates;
 };
 
 // Returns the current application state; called once per request.

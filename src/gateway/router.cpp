@@ -2,6 +2,8 @@
 
 #include "gateway/records.hpp"
 #include "gateway/routes/conversations.hpp"
+#include "gateway/routes/customization.hpp"
+#include "gateway/routes/files.hpp"
 #include "gateway/routes/guardrails.hpp"
 #include "gateway/routes/memory.hpp"
 #include "gateway/routes/plans.hpp"
@@ -76,6 +78,14 @@ http::Router create_router(StateProvider get_state) {
          "Get the summary for a conversation."});
   r.add({GET, "/conversations/{conv_id}/checkpoints", H(get_checkpoints), mapping, {query_integer("limit", 10)}, {},
          "Get checkpoints for a conversation."});
+  r.add({GET, "/files", H(download_file), file, {http::query_text_required("path")}, {},
+         "Serve a file for download (used by the UI for attachment previews)."});
+  r.add({GET, "/customization/theme.css", H(get_custom_theme_css), own_response, {}, {},
+         "Serve the custom theme CSS file (if it exists)."});
+  r.add({GET, "/customization/ui-config.json", H(get_ui_config), own_response, {}, {},
+         "Serve the UI layout config (if it exists)."});
+  r.add({http::Verb::post, "/customization/reset", H(reset_customization), own_response, {}, {},
+         "Delete all custom theme/layout files and broadcast a live reload."});
 #undef BODY
 #undef H
   return r;

@@ -53,6 +53,10 @@ const std::vector<Row> kPromised = {
     {"GET", "/memory/goals/active", "get_active_goals"},
     {"GET", "/conversations/{conv_id}/summary", "get_conversation_summary"},
     {"GET", "/conversations/{conv_id}/checkpoints", "get_checkpoints"},
+    {"GET", "/files", "download_file"},
+    {"GET", "/customization/theme.css", "get_custom_theme_css"},
+    {"GET", "/customization/ui-config.json", "get_ui_config"},
+    {"POST", "/customization/reset", "reset_customization"},
 };
 
 http::Router main_router() {
