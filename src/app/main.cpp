@@ -4,8 +4,10 @@
 #include "gateway/app_state.hpp"
 #include "gateway/default_state.hpp"
 #include "gateway/router.hpp"
+#include "gateway/workspace/workspace_router.hpp"
 #include "http/access_token.hpp"
 #include "http/docs_page.hpp"
+#include "http/live_updates.hpp"
 #include "http/openapi.hpp"
 #include "http/router.hpp"
 #include "http/server.hpp"
@@ -96,11 +98,17 @@ int main(int argc, char** argv) {
     // Blocking work of the services runs here (http::run_blocking), off the event loop.
     http::WorkerPool blocking_pool{4};
 
-    std::shared_ptr<const gateway::AppState> state = gateway::build_default_state();
+    // Live updates to the connected user interfaces: WebSocket clients at /ws.
+    auto live_updates = std::make_shared<http::LiveUpdateHub>();
+
+    std::shared_ptr<gateway::AppState> mutable_state = gateway::build_default_state();
+    mutable_state->live_updates = gateway::hub_sender(live_updates);
+    std::shared_ptr<const gateway::AppState> state = std::move(mutable_state);
     gateway::StateProvider get_state = [state] { return state; };
 
     http::Router api;
     api.include(gateway::create_router(get_state), "/api");
+    api.include(gateway::create_workspace_router(blocking_pool), "/api");
 
     http::Router app;
     app.include(api);
@@ -115,6 +123,10 @@ int main(int argc, char** argv) {
     server_options.allowed_hosts = opts.allow_hosts;
     server_options.allowed_origins = opts.allow_origins;
     if (token) server_options.access_token = token->value;
+    server_options.on_websocket_upgrade = [live_updates](boost::asio::ip::tcp::socket socket, http::Request request) {
+      live_updates->accept(std::move(socket), std::move(request));
+    };
+    server_options.on_stop = [live_updates] { live_updates->close_all(); };
 
     std::optional<http::Server> server;
     try {

@@ -1,5 +1,7 @@
 #include "http/server.hpp"
 
+#include "http/file_sender.hpp"
+
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/ip/address.hpp>
@@ -11,7 +13,6 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/error.hpp>
-#include <boost/beast/http/file_body.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -143,16 +144,13 @@ asio::awaitable<error_code> Server::State::write_answer(beast::tcp_stream& strea
   const auto cors = cors_headers(request, guard);
   stream.expires_after(options.write_timeout);
   if (answer.file) {
-    bh::file_body::value_type file;
     beast::error_code ec;
-    file.open(answer.file->c_str(), beast::file_mode::scan, ec);
+    OpenFile file = OpenFile::open(*answer.file, ec);
     if (!ec) {
-      bh::response<bh::file_body> out{bh::status::ok, request.version()};
+      // sendfile(2): the kernel moves the bytes, so a large download costs neither copies nor memory.
+      bh::response<bh::empty_body> out{bh::status::ok, request.version()};
       fill_header(out, answer, api, keep_alive, cors);
-      out.body() = std::move(file);
-      out.prepare_payload();
-      auto [write_ec, n] = co_await bh::async_write(stream, out, use_tuple);
-      co_return write_ec;
+      co_return co_await async_send_file(stream, out, file, options.write_timeout);
     }
     // The file went away between the handler and now.
     spdlog::warn("cannot send {}: {}", answer.file->string(), ec.message());
