@@ -3,6 +3,7 @@
 #include "components/guardrails/default_guardrails.hpp"
 
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/use_future.hpp>
 #include <boost/json.hpp>
@@ -119,6 +120,16 @@ TEST_F(DefaultGuardrailsTest, AnUnansweredApprovalExpiresAsDenied) {
   EXPECT_FALSE(expired.get());
   EXPECT_TRUE(guardrails_->pending_approvals().empty());
   EXPECT_EQ(audit_decisions(), std::vector<std::string>{"expired"});
+}
+
+TEST_F(DefaultGuardrailsTest, ARequestTornDownWithTheLoopLeavesNoPendingApproval) {
+  {
+    boost::asio::io_context loop;
+    boost::asio::co_spawn(loop, guardrails_->request_approval("shell", {}, "", 1h), boost::asio::detached);
+    loop.poll();
+    ASSERT_EQ(guardrails_->pending_approvals().size(), 1u);
+  }
+  EXPECT_TRUE(guardrails_->pending_approvals().empty());
 }
 
 TEST_F(DefaultGuardrailsTest, AuditLogPagesNewestFirstAndCountsTheWholeLog) {

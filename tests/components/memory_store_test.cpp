@@ -63,7 +63,9 @@ class MemoryDbTest : public ::testing::Test {
 };
 
 TEST_F(MemoryDbTest, OpensInTheHomeFolderWithWalForeignKeysAndASchemaVersion) {
-  EXPECT_TRUE(fs::exists(home_ / ".ostrel" / "memory.db"));
+  // Readable by the user only: it holds their conversations.
+  EXPECT_EQ(fs::status(home_ / ".ostrel" / "memory.db").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   auto& db = db_->db();
   EXPECT_EQ(db.scalar("PRAGMA foreign_keys"), 1);
   EXPECT_EQ(db.user_version(), 1);

@@ -22,7 +22,7 @@ json::value DefaultGuardrails::get_status() {
   Tier current = tier();
   return json::object{{"tier", current.value()},
                       {"tier_label", current.label()},
-                      {"pending_approvals", static_cast<std::int64_t>(pending_.size())},
+                      {"pending_approvals", static_cast<std::int64_t>(pending_->size())},
                       {"audit_enabled", config_->guardrails.audit_enabled}};
 }
 
@@ -47,15 +47,15 @@ void DefaultGuardrails::set_tier(Tier tier) {
 
 json::array DefaultGuardrails::pending_approvals() {
   json::array list;
-  for (const auto& p : pending_) list.push_back(p->info);
+  for (const auto& p : *pending_) list.push_back(p->info);
   return list;
 }
 
 bool DefaultGuardrails::resolve_approval(const std::string& approval_id, bool approved) {
-  auto it = std::find_if(pending_.begin(), pending_.end(), [&](const auto& p) { return p->id == approval_id; });
-  if (it == pending_.end()) return false;
+  auto it = std::find_if(pending_->begin(), pending_->end(), [&](const auto& p) { return p->id == approval_id; });
+  if (it == pending_->end()) return false;
   std::shared_ptr<Pending> pending = *it;
-  pending_.erase(it);
+  pending_->erase(it);
   pending->decision = approved;
   pending->wake.cancel();
   return true;
@@ -74,12 +74,17 @@ asio::awaitable<bool> DefaultGuardrails::request_approval(std::string tool_name,
                                {"tier", tier().value()},
                                {"created_at", sqlite::timestamp_text(std::chrono::system_clock::now())}};
   pending->wake.expires_after(timeout);
-  pending_.push_back(pending);
+  pending_->push_back(pending);
+  // Off the list however this ends: decided, expired, or the loop torn down while waiting.
+  struct Unlist {
+    std::shared_ptr<PendingList> list;
+    std::shared_ptr<Pending> entry;
+    ~Unlist() { std::erase(*list, entry); }
+  } unlist{pending_, pending};
 
   boost::system::error_code ec;
   co_await pending->wake.async_wait(asio::redirect_error(asio::use_awaitable, ec));
-  // Woken by resolve_approval (cancelled, decision set) or by the deadline (still listed).
-  std::erase(pending_, pending);
+  // Woken by resolve_approval (cancelled, decision set) or by the deadline (no decision).
   const char* outcome = !pending->decision ? "expired" : *pending->decision ? "approved" : "denied";
   record(AuditEntry{0, {}, "approval", tool_name, outcome, std::string(tier().value()),
                     json::object{{"approval_id", id}, {"arguments", std::move(arguments)}, {"reason", reason}}});
@@ -97,7 +102,7 @@ std::string DefaultGuardrails::new_id() {
   char text[32];
   do {
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
-  } while (std::any_of(pending_.begin(), pending_.end(), [&](const auto& p) { return p->id == text; }));
+  } while (std::any_of(pending_->begin(), pending_->end(), [&](const auto& p) { return p->id == text; }));
   return text;
 }
 

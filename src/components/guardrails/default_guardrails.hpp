@@ -30,7 +30,8 @@ class DefaultGuardrails : public Guardrails {
   AuditLog& audit() override { return *audit_; }
 
   // For the agent: holds an action until the user decides or `timeout` passes. Answers true
-  // only when the user approved; an expired request counts as denied. Runs on the loop.
+  // only when the user approved; an expired request counts as denied. Runs on the loop; the
+  // guardrails must outlive the requests that wait on them.
   boost::asio::awaitable<bool> request_approval(std::string tool_name, boost::json::object arguments,
                                                 std::string reason, std::chrono::steady_clock::duration timeout);
 
@@ -50,7 +51,10 @@ class DefaultGuardrails : public Guardrails {
 
   std::shared_ptr<config::OstrelConfig> config_;
   std::shared_ptr<SqliteAuditLog> audit_;
-  std::vector<std::shared_ptr<Pending>> pending_;  // oldest first
+  using PendingList = std::vector<std::shared_ptr<Pending>>;
+  // Oldest first. Shared with the waiting requests, so a request torn down with the event loop
+  // can still take itself off the list, whichever of the two goes first.
+  std::shared_ptr<PendingList> pending_ = std::make_shared<PendingList>();
 };
 
 }  // namespace ostrel::guardrails

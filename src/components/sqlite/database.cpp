@@ -2,6 +2,11 @@
 
 #include <sqlite3.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <cstdio>
 #include <ctime>
 #include <system_error>
@@ -80,6 +85,11 @@ Database::Database(const std::filesystem::path& file) : path_(file) {
     if (std::filesystem::create_directories(file.parent_path(), ec))
       std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all, ec);
   }
+#ifndef _WIN32
+  // The file holds the user's conversations: create it readable by the user only. SQLite gives
+  // its -wal and -shm files the same permissions.
+  if (int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); fd >= 0) ::close(fd);
+#endif
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
   if (sqlite3_open_v2(file.string().c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
