@@ -164,7 +164,11 @@ asio::awaitable<error_code> Server::State::write_answer(beast::tcp_stream& strea
     out.body() = std::move(answer.body);
     out.prepare_payload();
   }
-  auto [write_ec, n] = co_await bh::async_write(stream, out, use_tuple);
+  // A large answer (a manifest of every file) goes out in slices, so other connections get a
+  // turn of the loop between them instead of waiting for one long copy into the socket.
+  bh::response_serializer<bh::string_body> serializer{out};
+  serializer.limit(256 * 1024);
+  auto [write_ec, n] = co_await bh::async_write(stream, serializer, use_tuple);
   co_return write_ec;
 }
 
