@@ -84,7 +84,7 @@ http::Router create_router(StateProvider get_state) {
          "Serve the custom theme CSS file (if it exists)."});
   r.add({GET, "/customization/ui-config.json", H(get_ui_config), own_response, {}, {},
          "Serve the UI layout config (if it exists)."});
-  r.add({http::Verb::post, "/customization/reset", H(reset_customization), own_response, {}, {},
+  r.add({POST, "/customization/reset", H(reset_customization), own_response, {}, {},
          "Delete all custom theme/layout files and broadcast a live reload."});
 #undef BODY
 #undef H

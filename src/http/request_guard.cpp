@@ -1,7 +1,8 @@
 #include "http/request_guard.hpp"
 
+#include "http/url_path.hpp"
+
 #include <boost/beast/http/field.hpp>
-#include <boost/url/pct_string_view.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -72,17 +73,6 @@ std::vector<std::string> own_origins(const GuardConfig& config) {
   return origins;
 }
 
-std::vector<std::string_view> split_path(std::string_view path) {
-  std::vector<std::string_view> parts;
-  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
-  while (true) {
-    auto slash = path.find('/');
-    parts.push_back(path.substr(0, slash));
-    if (slash == std::string_view::npos) break;
-    path.remove_prefix(slash + 1);
-  }
-  return parts;
-}
 
 std::string_view path_of(const Request& request) {
   std::string_view target = request.target();
@@ -146,9 +136,7 @@ bool origin_allowed(std::string_view origin, const GuardConfig& config) {
 }
 
 std::string first_segment(std::string_view raw_path) {
-  std::string_view first = split_path(raw_path).front();
-  auto pct = boost::urls::make_pct_string_view(first);
-  return pct ? std::string(pct->decode()) : std::string(first);
+  return percent_decode(split_path(raw_path).front());
 }
 
 bool needs_token(std::string_view raw_path, const Match& match) {

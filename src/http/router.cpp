@@ -2,10 +2,10 @@
 
 #include "http/http_error.hpp"
 #include "http/records.hpp"
+#include "http/url_path.hpp"
 
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
-#include <boost/url/pct_string_view.hpp>
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
@@ -62,23 +62,7 @@ std::int64_t Call::integer(std::string_view name) const {
 
 namespace {
 
-std::vector<std::string_view> split_path(std::string_view path) {
-  std::vector<std::string_view> parts;
-  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
-  while (true) {
-    auto slash = path.find('/');
-    parts.push_back(path.substr(0, slash));
-    if (slash == std::string_view::npos) break;
-    path.remove_prefix(slash + 1);
-  }
-  return parts;
-}
 
-std::string percent_decode(std::string_view raw) {
-  auto pct = boost::urls::make_pct_string_view(raw);
-  if (!pct) return std::string(raw);  // malformed escapes are taken literally
-  return pct->decode();
-}
 
 const ParamSpec* find_spec(const Route& route, std::string_view name, ParamIn in) {
   for (const auto& spec : route.params)
