@@ -3,6 +3,8 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include "support/temp_home.hpp"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -20,18 +22,9 @@ using ostrel::config::ToolOverride;
 // Each test gets its own home folder.
 class ConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ostrel-config-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    const char* old = std::getenv("HOME");
-    old_home_ = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-    ::setenv("HOME", home_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (old_home_) ::setenv("HOME", old_home_->c_str(), 1);
-    fs::remove_all(home_);
-  }
+  ostrel::testing::TempHome temp_home_{"ostrel-config"};
+  const std::filesystem::path home_ = temp_home_.path();
+
 
   fs::path folder() const { return home_ / ".ostrel"; }
   fs::path file() const { return folder() / "config.json"; }
@@ -55,8 +48,6 @@ class ConfigTest : public ::testing::Test {
     return names;
   }
 
-  fs::path home_;
-  std::optional<std::string> old_home_;
 };
 
 const json::value& at(const json::object& document, std::string_view dotted) {

@@ -9,6 +9,8 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include "support/temp_home.hpp"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -40,12 +42,10 @@ TEST(Tiers, AreNamedByTheirValuesInOrderOfIncreasingFreedom) {
 
 class DefaultGuardrailsTest : public ::testing::Test {
  protected:
+  ostrel::testing::TempHome temp_home_{"ostrel-guardrails"};
+  const std::filesystem::path home_ = temp_home_.path();
+
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ostrel-guardrails-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    if (const char* old = std::getenv("HOME")) old_home_ = old;
-    ::setenv("HOME", home_.c_str(), 1);
     config_ = std::make_shared<OstrelConfig>(OstrelConfig::load());
     audit_ = std::make_shared<SqliteAuditLog>(SqliteAuditLog::default_path());
     guardrails_ = std::make_shared<DefaultGuardrails>(config_, audit_);
@@ -53,8 +53,6 @@ class DefaultGuardrailsTest : public ::testing::Test {
   void TearDown() override {
     guardrails_.reset();
     audit_.reset();
-    if (old_home_) ::setenv("HOME", old_home_->c_str(), 1);
-    fs::remove_all(home_);
   }
 
   // Starts an approval request and runs the loop until it is waiting.
@@ -70,8 +68,6 @@ class DefaultGuardrailsTest : public ::testing::Test {
     return decisions;
   }
 
-  fs::path home_;
-  std::optional<std::string> old_home_;
   boost::asio::io_context io_;
   std::shared_ptr<OstrelConfig> config_;
   std::shared_ptr<SqliteAuditLog> audit_;

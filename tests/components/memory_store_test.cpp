@@ -10,6 +10,8 @@
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 
+#include "support/temp_home.hpp"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -33,19 +35,15 @@ T run(boost::asio::awaitable<T> work) {
 
 class MemoryDbTest : public ::testing::Test {
  protected:
+  ostrel::testing::TempHome temp_home_{"ostrel-memory"};
+  const std::filesystem::path home_ = temp_home_.path();
+
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ostrel-memory-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    if (const char* old = std::getenv("HOME")) old_home_ = old;
-    ::setenv("HOME", home_.c_str(), 1);
     open();
   }
   void TearDown() override {
     store_.reset();
     db_.reset();
-    if (old_home_) ::setenv("HOME", old_home_->c_str(), 1);
-    fs::remove_all(home_);
   }
   void open() {
     store_.reset();
@@ -55,8 +53,6 @@ class MemoryDbTest : public ::testing::Test {
   }
   std::int64_t rows(const std::string& table) { return db_->db().scalar("SELECT COUNT(*) FROM " + table); }
 
-  fs::path home_;
-  std::optional<std::string> old_home_;
   std::chrono::system_clock::time_point now_ = std::chrono::system_clock::now();
   std::shared_ptr<MemoryDb> db_;
   std::shared_ptr<SqliteMemoryStore> store_;

@@ -3,6 +3,7 @@
 // port, its address read from the line it prints, its token from the file it creates.
 // Killed if a test ends before the process exits on its own.
 #include "http/raw_connection.hpp"
+#include "support/temp_home.hpp"
 
 #include <boost/json.hpp>
 
@@ -147,26 +148,6 @@ class GatewayProcess {
   std::uint16_t port_ = 0;
   std::string first_line_;
   std::string token_;
-};
-
-// A fresh temporary folder, removed with everything in it when this goes away.
-class TempFolder {
- public:
-  explicit TempFolder(std::string_view prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
 }  // namespace ostrel::testing

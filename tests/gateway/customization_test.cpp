@@ -3,6 +3,7 @@
 #include "gateway/router.hpp"
 #include "http/live_updates.hpp"
 #include "support/test_client.hpp"
+#include "support/temp_home.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,17 +49,11 @@ struct RecordingSender : LiveUpdateSender {
 
 class CustomizationTest : public ::testing::Test {
  protected:
+  ostrel::testing::TempHome temp_home_{"ostrel-custom"};
+  const std::filesystem::path home_ = temp_home_.path();
+
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ostrel-custom-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    if (const char* old = std::getenv("HOME")) old_home_ = old;
-    ::setenv("HOME", home_.c_str(), 1);
     state_->live_updates = sender_;
-  }
-  void TearDown() override {
-    if (old_home_) ::setenv("HOME", old_home_->c_str(), 1);
-    fs::remove_all(home_);
   }
   void write(std::string_view name, std::string_view text) {
     fs::create_directories(folder());
@@ -66,8 +61,6 @@ class CustomizationTest : public ::testing::Test {
   }
   fs::path folder() const { return home_ / ".ostrel/customization"; }
 
-  fs::path home_;
-  std::optional<std::string> old_home_;
   std::shared_ptr<RecordingSender> sender_ = std::make_shared<RecordingSender>();
   std::shared_ptr<AppState> state_ = std::make_shared<AppState>();
   http::Router router_ = create_router([s = state_] { return s; });

@@ -4,6 +4,7 @@
 #include "gateway/app_state.hpp"
 #include "gateway/router.hpp"
 #include "support/test_client.hpp"
+#include "support/temp_home.hpp"
 
 #include <gtest/gtest.h>
 
@@ -183,20 +184,14 @@ struct FakeAgent : agent::Agent {
 // The real router over a state of fakes (and a real configuration in a temporary home).
 class OversightRoutes : public ::testing::Test {
  protected:
+  ostrel::testing::TempHome temp_home_{"ostrel-oversight"};
+  const std::filesystem::path home_ = temp_home_.path();
+
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-oversight-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    if (const char* old = std::getenv("HOME")) old_home_ = old;
-    ::setenv("HOME", home_.c_str(), 1);
     state_->config = std::make_shared<config::OstrelConfig>(config::OstrelConfig::load());
     state_->guardrails = guardrails_;
     state_->memory = memory_;
     state_->agent = agent_;
-  }
-  void TearDown() override {
-    if (old_home_) ::setenv("HOME", old_home_->c_str(), 1);
-    std::filesystem::remove_all(home_);
   }
 
   ostrel::testing::TestClient client() {
@@ -205,8 +200,6 @@ class OversightRoutes : public ::testing::Test {
   }
   const std::vector<std::string>& calls() const { return log_->calls; }
 
-  std::filesystem::path home_;
-  std::optional<std::string> old_home_;
   std::shared_ptr<CallLog> log_ = std::make_shared<CallLog>();
   std::shared_ptr<FakeGuardrails> guardrails_ = std::make_shared<FakeGuardrails>(log_);
   std::shared_ptr<FakeMemory> memory_ = std::make_shared<FakeMemory>(log_);
