@@ -67,17 +67,17 @@ json::array parameters_of(const Route& route, std::string_view path) {
     std::size_t close = path.find('}', open);
     std::string name(path.substr(open + 1, close - open - 1));
     bool integer = false;
-    for (const auto& spec : route.params)
-      if (spec.in == ParamIn::path && spec.name == name) integer = spec.type == ParamType::integer;
+    for (const auto& param : route.params)
+      if (param.in == ParamIn::path && param.name == name) integer = param.type == ParamType::integer;
     params.push_back({{"name", name}, {"in", "path"}, {"required", true},
                       {"schema", {{"type", integer ? "integer" : "string"}, {"title", name}}}});
   }
-  for (const auto& spec : route.params) {
-    if (spec.in != ParamIn::query) continue;
-    json::object schema{{"type", spec.type == ParamType::integer ? "integer" : "string"}, {"title", spec.name}};
-    if (spec.default_value) schema["default"] = *spec.default_value;
-    else if (!spec.required) schema = {{"anyOf", json::array{{{"type", schema["type"]}}, {{"type", "null"}}}}, {"title", spec.name}};
-    params.push_back({{"name", spec.name}, {"in", "query"}, {"required", spec.required}, {"schema", std::move(schema)}});
+  for (const auto& param : route.params) {
+    if (param.in != ParamIn::query) continue;
+    json::object schema{{"type", param.type == ParamType::integer ? "integer" : "string"}, {"title", param.name}};
+    if (param.default_value) schema["default"] = *param.default_value;
+    else if (!param.required) schema = {{"anyOf", json::array{{{"type", schema["type"]}}, {{"type", "null"}}}}, {"title", param.name}};
+    params.push_back({{"name", param.name}, {"in", "query"}, {"required", param.required}, {"schema", std::move(schema)}});
   }
   return params;
 }

@@ -223,15 +223,15 @@ boost::json::object record_schema() {
 
 template <class Record>
 BodySpec record_body(std::string name) {
-  BodySpec spec;
-  spec.record_name = std::move(name);
-  spec.read = [](const boost::json::value& body) -> std::variant<std::any, boost::json::array> {
+  BodySpec body_spec;
+  body_spec.record_name = std::move(name);
+  body_spec.read = [](const boost::json::value& body) -> std::variant<std::any, boost::json::array> {
     auto result = read_record<Record>(body);
     if (auto* errors = std::get_if<boost::json::array>(&result)) return std::move(*errors);
     return std::any(std::move(std::get<Record>(result)));
   };
-  spec.schema = [] { return record_schema<Record>(); };
-  return spec;
+  body_spec.schema = [] { return record_schema<Record>(); };
+  return body_spec;
 }
 
 }  // namespace ostrel::http

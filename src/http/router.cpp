@@ -23,13 +23,13 @@ ParamSpec query_integer(std::string name, std::int64_t fallback) {
 ParamSpec path_integer(std::string name) { return {std::move(name), ParamIn::path, ParamType::integer, true, std::nullopt}; }
 
 BodySpec free_object_body() {
-  BodySpec spec;
-  spec.read = [](const json::value& body) -> std::variant<std::any, json::array> {
+  BodySpec body_spec;
+  body_spec.read = [](const json::value& body) -> std::variant<std::any, json::array> {
     if (body.is_object()) return std::any(body.get_object());
     return json::array{records::field_error("dict_type", json::array{"body"}, "Input should be a valid dictionary", body)};
   };
-  spec.schema = [] { return json::object{{"type", "object"}, {"additionalProperties", true}}; };
-  return spec;
+  body_spec.schema = [] { return json::object{{"type", "object"}, {"additionalProperties", true}}; };
+  return body_spec;
 }
 
 // ---- Call ----
@@ -65,23 +65,23 @@ namespace {
 
 
 const ParamSpec* find_spec(const Route& route, std::string_view name, ParamIn in) {
-  for (const auto& spec : route.params)
-    if (spec.name == name && spec.in == in) return &spec;
+  for (const auto& param : route.params)
+    if (param.name == name && param.in == in) return &param;
   return nullptr;
 }
 
-void convert(const ParamSpec& spec, std::string_view where, const std::string& text,
+void convert(const ParamSpec& param, std::string_view where, const std::string& text,
              std::vector<std::pair<std::string, json::value>>& out, json::array& errors) {
-  if (spec.type == ParamType::integer) {
+  if (param.type == ParamType::integer) {
     if (auto v = records::parse_integer_text(text)) {
-      out.emplace_back(spec.name, *v);
+      out.emplace_back(param.name, *v);
     } else {
-      errors.push_back(records::field_error("int_parsing", json::array{where, spec.name},
+      errors.push_back(records::field_error("int_parsing", json::array{where, param.name},
                                             "Input should be a valid integer, unable to parse string as an integer",
                                             json::string(text)));
     }
   } else {
-    out.emplace_back(spec.name, json::string(text));
+    out.emplace_back(param.name, json::string(text));
   }
 }
 
@@ -209,9 +209,9 @@ boost::asio::awaitable<Response> Router::dispatch(const Match& match, const Requ
   std::vector<std::pair<std::string, std::string>> path_texts = match.path_values;
 
   for (const auto& [name, text] : match.path_values) {
-    const ParamSpec* spec = find_spec(route, name, ParamIn::path);
+    const ParamSpec* param = find_spec(route, name, ParamIn::path);
     ParamSpec as_text{name, ParamIn::path, ParamType::text, true, std::nullopt};
-    convert(spec ? *spec : as_text, "path", text, params, errors);
+    convert(param ? *param : as_text, "path", text, params, errors);
   }
 
   std::vector<std::pair<std::string, std::string>> query;
@@ -222,16 +222,16 @@ boost::asio::awaitable<Response> Router::dispatch(const Match& match, const Requ
       for (auto param : parsed->params()) query.emplace_back(param.key, param.has_value ? param.value : "");
     }
   }
-  for (const ParamSpec& spec : route.params) {
-    if (spec.in != ParamIn::query) continue;
+  for (const ParamSpec& param : route.params) {
+    if (param.in != ParamIn::query) continue;
     const std::string* given = nullptr;
     for (const auto& [key, value] : query)
-      if (key == spec.name) given = &value;  // the last one wins
-    if (given != nullptr) convert(spec, "query", *given, params, errors);
-    else if (spec.default_value) params.emplace_back(spec.name, *spec.default_value);
-    else if (spec.required)
-      errors.push_back(records::field_error("missing", json::array{"query", spec.name}, "Field required", nullptr));
-    else params.emplace_back(spec.name, nullptr);
+      if (key == param.name) given = &value;  // the last one wins
+    if (given != nullptr) convert(param, "query", *given, params, errors);
+    else if (param.default_value) params.emplace_back(param.name, *param.default_value);
+    else if (param.required)
+      errors.push_back(records::field_error("missing", json::array{"query", param.name}, "Field required", nullptr));
+    else params.emplace_back(param.name, nullptr);
   }
 
   std::any body;

@@ -150,11 +150,11 @@ class RequiresPythonCheck {
     if (requires_python.is_null() || requires_python.get_string().empty()) return true;
     const Version* version = interpreter_version();
     if (!version) return true;  // cannot be decided: assume compatible
-    const std::string_view spec = requires_python.get_string();
-    if (auto it = seen_.find(spec); it != seen_.end()) return it->second;
-    const auto set = SpecifierSet::parse(spec);
+    const std::string_view requirement = requires_python.get_string();
+    if (auto it = seen_.find(requirement); it != seen_.end()) return it->second;
+    const auto set = SpecifierSet::parse(requirement);
     const bool ok = !set || set->contains(*version);
-    seen_.emplace(std::string(spec), ok);
+    seen_.emplace(std::string(requirement), ok);
     return ok;
   }
 

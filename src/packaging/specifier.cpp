@@ -107,16 +107,16 @@ std::string canonical_text(std::string_view v, bool strip_trailing_zero) {
 
 // "== prefix.*": the release of `v` (zero-padded) starts with the given prefix.
 bool equal_prefix(const Version& v, std::string_view prefix) {
-  const std::vector<std::string> spec = version_split(canonical_text(prefix, false));
+  const std::vector<std::string> prefix_parts = version_split(canonical_text(prefix, false));
   const std::vector<std::string> candidate = version_split(v.without_local().canonical(true));
-  std::vector<std::string> padded = pad_release(candidate, spec);
-  if (padded.size() > spec.size()) padded.resize(spec.size());
-  return padded == spec;
+  std::vector<std::string> padded = pad_release(candidate, prefix_parts);
+  if (padded.size() > prefix_parts.size()) padded.resize(prefix_parts.size());
+  return padded == prefix_parts;
 }
 
-bool equal(const Version& v, std::string_view spec) {
-  if (spec.ends_with(".*")) return equal_prefix(v, spec.substr(0, spec.size() - 2));
-  const Version s = *parse_version(spec);
+bool equal(const Version& v, std::string_view operand) {
+  if (operand.ends_with(".*")) return equal_prefix(v, operand.substr(0, operand.size() - 2));
+  const Version s = *parse_version(operand);
   return (s.has_local() ? v : v.without_local()) == s;
 }
 

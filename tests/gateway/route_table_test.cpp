@@ -95,7 +95,7 @@ TEST(RouteTable, DocumentationListsEveryRouteAndValidatesAsOpenApi31) {
 
   // The Python validator is used when the machine has it.
   if (std::system("python3 -c 'import openapi_spec_validator' >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "openapi-spec-validator not available";
+    GTEST_SKIP() << "the Python OpenAPI validator (openapi_spec_validator) is not installed";
   auto file = std::filesystem::temp_directory_path() / ("ostrel-openapi-" + std::to_string(::getpid()) + ".json");
   std::ofstream(file) << http::to_json(doc);
   std::string command = "python3 -c 'import json,sys; from openapi_spec_validator import validate; "

@@ -50,8 +50,8 @@ TEST(PythonSatisfiesRequires, DecidesOrAssumesCompatible) {
       {nullptr, "3.12.1", true},   {"", "3.12.1", true},       {">=3.11", "not a version", true},
       {">=3.13", nullptr, false},  {">=3.13", "", false},      {">=3.12", "3.13.0rc1", false},
   };
-  for (const auto& [spec, version, expected] : cases)
-    EXPECT_EQ(pk::python_satisfies_requires(spec, version, kLinux312), expected) << spec << " / " << version;
+  for (const auto& [requirement, version, expected] : cases)
+    EXPECT_EQ(pk::python_satisfies_requires(requirement, version, kLinux312), expected) << requirement << " / " << version;
   // The running interpreter's version is unknown: cannot decide, so compatible.
   EXPECT_TRUE(pk::python_satisfies_requires(">=3.99", nullptr, kUnknown));
 }

@@ -9,7 +9,7 @@ namespace pk = ostrel::packaging;
 
 namespace {
 struct Case {
-  const char* spec;
+  const char* specifier;
   const char* version;
   std::optional<bool> prereleases;
   bool expected;
@@ -60,19 +60,19 @@ TEST(SpecifierSet, Containment) {
       {"===foo", "1.0", {}, false},
   };
   for (const Case& c : cases) {
-    auto set = pk::SpecifierSet::parse(c.spec);
+    auto set = pk::SpecifierSet::parse(c.specifier);
     auto v = pk::parse_version(c.version);
-    ASSERT_TRUE(set.ok()) << c.spec << ": " << set.error();
+    ASSERT_TRUE(set.ok()) << c.specifier << ": " << set.error();
     ASSERT_TRUE(v.ok()) << c.version;
-    EXPECT_EQ(set->contains(*v, c.prereleases), c.expected) << c.spec << " contains " << c.version;
+    EXPECT_EQ(set->contains(*v, c.prereleases), c.expected) << c.specifier << " contains " << c.version;
   }
 }
 
 TEST(SpecifierSet, InvalidSpecifiersAreErrors) {
-  for (const char* spec : {"banana", ">=", "=>1.0", "~=1", "~=1.0.*", ">=1.0.*", "<1.0+local", ">=1.0, banana",
+  for (const char* specifier : {"banana", ">=", "=>1.0", "~=1", "~=1.0.*", ">=1.0.*", "<1.0+local", ">=1.0, banana",
                            "== 1.0 .*", "==1.*.0", "1.0"}) {
-    auto set = pk::SpecifierSet::parse(spec);
-    ASSERT_FALSE(set.ok()) << spec;
+    auto set = pk::SpecifierSet::parse(specifier);
+    ASSERT_FALSE(set.ok()) << specifier;
     EXPECT_NE(set.error().find("Invalid specifier"), std::string::npos);
   }
 }
